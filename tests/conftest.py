@@ -1,5 +1,4 @@
 """Shared fixtures: the built images and one Wine prefix for the session."""
-import os
 import subprocess
 from pathlib import Path
 
