@@ -39,7 +39,11 @@ WINDRES_TARGET_i686 := pe-i386
 WINDRES_TARGET_x86_64 := pe-x86-64
 
 .SECONDARY:
-.PHONY: all twin test clean packages-i686 packages-x86_64 packages-test FORCE
+# Authenticode signing: make sign SIGN_CERT=cert.pem SIGN_KEY=key.pem
+# [SIGN_TIMESTAMP_URL=...]
+export SIGN_CERT SIGN_KEY SIGN_TIMESTAMP_URL
+
+.PHONY: all twin test sign clean packages-i686 packages-x86_64 packages-test packages-sign FORCE
 
 all: $(IMAGE) $(DIST)/SHA256SUMS
 	@printf '%s  %s bytes  sha256 %s\n' $(IMAGE) $$(stat -c %s $(IMAGE)) \
@@ -52,8 +56,10 @@ packages-i686:
 	@$(NEED) g++-mingw-w64-i686 binutils-mingw-w64-i686
 packages-x86_64:
 	@$(NEED) g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-packages-test:
-	@$(NEED) wine64 python3-pytest python3-pefile
+packages-test: packages-sign
+	@$(NEED) wine64 wine32:i386 qemu-user python3-pytest python3-pefile openssl
+packages-sign:
+	@$(NEED) osslsigncode
 
 # The host goes into a C string and onto PowerShell's command line, so only
 # letters, digits, dots and hyphens pass, with one optional :port. A bad value
@@ -93,6 +99,10 @@ $(BUILD)/%/stand-in.exe: tests/stand-in/stand-in.c | packages-%
 
 test: all $(TWIN) $(BUILD)/x86_64/stand-in.exe | packages-test
 	/usr/bin/python3 -m pytest -q tests
+
+# Signs a fresh copy of the unsigned build, so signing twice is harmless.
+sign: all | packages-sign
+	@tools/sign-image $(BUILD)/i686/choco-gui-setup.exe $(DIST)
 
 clean:
 	rm -rf $(BUILD) $(DIST)

@@ -1,11 +1,14 @@
 """The build itself: the script host check and reproducible images."""
+import re
 import shutil
 import subprocess
 from pathlib import Path
 
+import pefile
 import pytest
 
 from conftest import ROOT
+from pe_checks import check_image
 
 SOURCES = ["Makefile", "src", "runtime", "resources", "tools"]
 
@@ -81,4 +84,68 @@ def test_two_builds_in_different_directories_are_identical(tmp_path):
         assert utf16("DownloadString('https://community.chocolatey.org/install.ps1')") \
             in image.read_bytes()
         images.append(image.read_bytes())
+        sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=image.parent,
+                              capture_output=True, text=True)
+        assert sums.returncode == 0, sums.stdout
     assert images[0] == images[1]
+
+
+@pytest.fixture(scope="module")
+def signing(tmp_path_factory):
+    """A built tree and a throwaway self-signed code-signing certificate."""
+    base = tmp_path_factory.mktemp("signing")
+    tree = copy_tree(base / "tree")
+    done = make(tree)
+    assert done.returncode == 0, done.stderr
+    cert, key = base / "cert.pem", base / "key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                    "-keyout", str(key), "-out", str(cert), "-days", "2",
+                    "-subj", "/CN=choco-gui-setup test signer"],
+                   check=True, capture_output=True)
+    (base / "garbage.pem").write_text("not a certificate\n")
+    return tree, cert, key
+
+
+def dist_files(tree: Path) -> dict:
+    return {p.name: p.read_bytes() for p in (tree / "dist").iterdir()}
+
+
+@pytest.mark.parametrize("cert, key, message", [
+    (None, "key.pem", "SIGN_CERT is not set"),
+    ("cert.pem", None, "SIGN_KEY is not set"),
+    ("missing.pem", "key.pem", "is not a readable file"),
+    ("cert.pem", ".", "is not a readable file"),          # a directory
+    ("garbage.pem", "key.pem", "osslsigncode could not sign"),
+    ("cert.pem", "garbage.pem", "osslsigncode could not sign"),
+])
+def test_signing_errors_leave_dist_as_it_was(signing, cert, key, message):
+    tree, cert_file, _ = signing
+    before = dist_files(tree)
+    args = [f"SIGN_{name}={cert_file.parent / value}"
+            for name, value in (("CERT", cert), ("KEY", key)) if value]
+    done = make(tree, "sign", *args)
+    assert done.returncode != 0
+    assert message in done.stderr
+    assert dist_files(tree) == before
+
+
+def test_signed_image_verifies_and_keeps_its_declarations(signing):
+    tree, cert, key = signing
+    # Twice: signing again starts from the unsigned build, not the signed file.
+    for _ in range(2):
+        done = make(tree, "sign", f"SIGN_CERT={cert}", f"SIGN_KEY={key}")
+        assert done.returncode == 0, done.stderr
+    image = tree / "dist" / "choco-gui-setup.exe"
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", str(cert),
+                               "-in", str(image)], capture_output=True, text=True)
+    assert verified.returncode == 0, verified.stdout + verified.stderr
+    assert "Signature verification: ok" in verified.stdout
+    assert "Number of verified signatures: 1" in verified.stdout
+    assert re.search(r"Message digest algorithm\s*:\s*SHA256", verified.stdout)
+    pe = check_image(image)
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    assert security.Size > 0
+    sums = subprocess.run(["sha256sum", "-c", "SHA256SUMS"], cwd=image.parent,
+                          capture_output=True, text=True)
+    assert sums.returncode == 0, sums.stdout
