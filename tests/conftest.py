@@ -42,3 +42,8 @@ def prefix(emulation_problem):
     p.start_server()
     yield p
     p.stop_server()
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "shipped: runs the 32-bit image under the emulator (minutes)")
