@@ -57,7 +57,8 @@ class Prefix:
         ready.write_text(stamp)
 
     def start_server(self) -> None:
-        subprocess.run([WINESERVER, "-p"], env=self.env, check=True)
+        # Fails harmlessly when a server for the prefix is already running.
+        subprocess.run([WINESERVER, "-p"], env=self.env, check=False)
 
     def stop_server(self) -> None:
         subprocess.run([WINESERVER, "-k"], env=self.env, check=False)
