@@ -9,8 +9,8 @@ import os
 import pytest
 
 from conftest import BUILD, IMAGE, built
-from harness import (COMMANDS, STDOUT, TEST_DIR, install_stand_ins, read_calls,
-                     run_program)
+from harness import (CHOCO, COMMANDS, STDOUT, TEST_DIR, install_stand_ins,
+                     read_calls, run_program, windows_case)
 
 # A 32-bit program's system32 is syswow64.
 POWERSHELL_32 = r"C:\windows\syswow64\WindowsPowerShell\v1.0\powershell.exe"
@@ -42,5 +42,8 @@ def test_shipped_image_runs_the_sequence(prefix, stand_ins_32, tmp_path):
     stdout, stderr, status = run_program(prefix, [SHIPPED], tmp_path,
                                          stdin=b"\r\n", timeout=30 * 60)
     assert stdout == STDOUT, stderr
-    assert [call.command_line for call in read_calls(prefix)] == COMMANDS
+    calls = read_calls(prefix)
+    assert [call.command_line for call in calls] == COMMANDS
+    assert [windows_case(call.program) for call in calls] == \
+        [windows_case(p) for p in (POWERSHELL_32, CHOCO, POWERSHELL_32)]
     assert status == 0
