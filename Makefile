@@ -38,7 +38,9 @@ ENTRY_x86_64 := mainCRTStartup
 WINDRES_TARGET_i686 := pe-i386
 WINDRES_TARGET_x86_64 := pe-x86-64
 
+# Keep the resource objects between builds.
 .SECONDARY:
+
 # Authenticode signing: make sign SIGN_CERT=cert.pem SIGN_KEY=key.pem
 # [SIGN_TIMESTAMP_URL=...]
 export SIGN_CERT SIGN_KEY SIGN_TIMESTAMP_URL
