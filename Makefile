@@ -94,10 +94,15 @@ $(IMAGE): $(BUILD)/i686/choco-gui-setup.exe
 $(DIST)/SHA256SUMS: $(IMAGE)
 	cd $(DIST) && sha256sum choco-gui-setup.exe > SHA256SUMS
 
-# The tests' stand-in for powershell.exe and choco.exe.
-$(BUILD)/%/stand-in.exe: tests/stand-in/stand-in.c | packages-%
+# The tests' own Windows programs: the stand-in for powershell.exe and
+# choco.exe, and a launcher that gives a program no standard handles.
+TEST_CC = $*-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -municode -s
+$(BUILD)/%/stand-in.exe: tests/win32/stand-in.c | packages-%
 	@mkdir -p $(@D)
-	$*-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -municode -s -o $@ $<
+	$(TEST_CC) -o $@ $<
+$(BUILD)/%/no-handles.exe: tests/win32/no-handles.c | packages-%
+	@mkdir -p $(@D)
+	$(TEST_CC) -o $@ $<
 
 # The baseline the benchmark measures against: the same sequence on the C++
 # standard library, statically linked.
@@ -109,7 +114,8 @@ bench: all $(TWIN) $(BUILD)/x86_64/stand-in.exe $(BUILD)/i686/baseline.exe \
 		$(BUILD)/x86_64/baseline.exe | packages-test
 	@/usr/bin/python3 bench/bench.py
 
-TEST_BUILDS := all $(TWIN) $(BUILD)/x86_64/stand-in.exe $(BUILD)/i686/stand-in.exe
+TEST_BUILDS := all $(TWIN) $(BUILD)/x86_64/stand-in.exe $(BUILD)/x86_64/no-handles.exe \
+	$(BUILD)/i686/stand-in.exe
 
 test: $(TEST_BUILDS) | packages-test
 	/usr/bin/python3 -m pytest -q tests

@@ -2,7 +2,7 @@
 
 The stand-in takes the place of powershell.exe and choco.exe: it records which
 file was run, in which working directory, with which command line, and exits
-with a status the test chooses (see stand-in/stand-in.c).
+with a status the test chooses (see win32/stand-in.c).
 """
 import shutil
 from dataclasses import dataclass
@@ -21,6 +21,7 @@ STATUS = TEST_DIR + r"\status.txt"
 # that a case may break the system's own.
 WRAPPER = TEST_DIR + r"\wrapper\cmd.exe"
 BATCH = TEST_DIR + r"\run.cmd"
+NO_HANDLES = TEST_DIR + r"\no-handles.exe"
 
 # The three command texts as the program must hand them to cmd.exe, which
 # expands the two variables.
@@ -109,6 +110,7 @@ class Runner:
         host(WRAPPER).parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(host(SYSTEM_CMD), host(WRAPPER))
         shutil.copyfile(built(TWIN), host(SETUP))
+        shutil.copyfile(built(BUILD / "x86_64" / "no-handles.exe"), host(NO_HANDLES))
 
     def plant(self, directory: Path, *names: str) -> None:
         """Puts stand-ins under the given names where they must never run."""
@@ -117,7 +119,7 @@ class Runner:
             shutil.copyfile(self.stand_in, directory / name)
 
     def __call__(self, *, args="", statuses=(), stdin=b"", cwd=r"C:\work",
-                 comspec=KEEP, path=KEEP) -> Result:
+                 comspec=KEEP, path=KEEP, launcher="") -> Result:
         host = self.prefix.host_path
         host(STATUS).unlink(missing_ok=True)
         lines = ["@echo off", f"cd /d {cwd}"]
@@ -125,7 +127,7 @@ class Runner:
             lines.append(f"set COMSPEC={comspec or ''}")
         if path is not KEEP:
             lines.append(f"set PATH={path}")
-        lines += [f"{SETUP} {args}".rstrip(), f">{STATUS} echo %errorlevel%"]
+        lines += [f"{launcher} {SETUP} {args}".strip(), f">{STATUS} echo %errorlevel%"]
         host(BATCH).write_bytes("".join(l + "\r\n" for l in lines).encode())
 
         for _ in range(2):

@@ -3,7 +3,7 @@ import os
 
 import pytest
 
-from harness import (MESSAGES, NO_INTERPRETER, SYSTEM_CMD, COMMANDS,
+from harness import (MESSAGES, NO_HANDLES, NO_INTERPRETER, SYSTEM_CMD, COMMANDS,
                      PROGRAMS, STDOUT, Result, Runner, windows_case)
 
 
@@ -117,3 +117,12 @@ def test_working_directory_on_another_drive(run, prefix, tmp_path):
         drive.unlink()
     assert_full_sequence(result, cwd=r"D:\work")
     assert result.status == 0
+
+
+@pytest.mark.parametrize("handles", ["null", "invalid"])
+def test_runs_to_the_end_without_standard_handles(run, handles):
+    # Started with no console and no files: nothing to write to or read from.
+    result = run(launcher=f"{NO_HANDLES} {handles}", statuses=(0, 3010, 0))
+    assert result.stdout == b""
+    assert [c.command_line for c in result.calls] == COMMANDS
+    assert result.status == 3010
