@@ -5,6 +5,7 @@ file was run, in which working directory, with which command line, and exits
 with a status the test chooses (see win32/stand-in.c).
 """
 import shutil
+from contextlib import ExitStack
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -78,15 +79,14 @@ def run_program(prefix, argv, scratch: Path, *, stdin=b"", statuses=(),
     out, err = scratch / "stdout", scratch / "stderr"
     extra = {"RECORDER_LOG": LOG,
              "RECORDER_STATUS": ",".join(str(s) for s in statuses)}
-    with open(out, "wb") as o, open(err, "wb") as e:
+    with ExitStack() as files:
         if isinstance(stdin, bytes):
             (scratch / "stdin").write_bytes(stdin)
-            with open(scratch / "stdin", "rb") as i:
-                done = prefix.run(argv, stdin=i, stdout=o, stderr=e,
-                                  extra_env=extra, timeout=timeout)
-        else:
-            done = prefix.run(argv, stdin=stdin, stdout=o, stderr=e,
-                              extra_env=extra, timeout=timeout)
+            stdin = files.enter_context(open(scratch / "stdin", "rb"))
+        done = prefix.run(argv, stdin=stdin,
+                          stdout=files.enter_context(open(out, "wb")),
+                          stderr=files.enter_context(open(err, "wb")),
+                          extra_env=extra, timeout=timeout)
     return out.read_bytes(), err.read_bytes(), done.returncode
 
 
